@@ -13,7 +13,7 @@ using InstanceTest = AddinTest;
 TEST_F(InstanceTest, GetAddinInterfaceFillsAllSevenEntriesAndReturnsItsArgument) {
     AddinInterface first;
     std::memset(&first, 0xA5, sizeof first);
-    ASSERT_EQ(module().entry()(&first), &first);
+    ASSERT_EQ(entry()(&first), &first);
     void* unwritten;
     std::memset(&unwritten, 0xA5, sizeof unwritten);
     void* const* entries = reinterpret_cast<void* const*>(&first);
@@ -26,14 +26,14 @@ TEST_F(InstanceTest, GetAddinInterfaceFillsAllSevenEntriesAndReturnsItsArgument)
     }
 
     AddinInterface second = {};
-    ASSERT_EQ(module().entry()(&second), &second);
+    ASSERT_EQ(entry()(&second), &second);
     EXPECT_EQ(std::memcmp(&first, &second, sizeof first), 0) << "a second call gives other entries";
 }
 
 TEST_F(InstanceTest, GetAddinInterfaceTakesNothingFromTheHost) {
     const int before = host.allocateCalls();
     AddinInterface table = {};
-    module().entry()(&table);
+    entry()(&table);
     EXPECT_EQ(host.allocateCalls(), before);
 }
 

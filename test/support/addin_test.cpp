@@ -2,14 +2,19 @@
 
 #include <gmock/gmock.h>
 
-addin_module::Module* AddinTest::module_ = nullptr;
+GetAddinInterfaceFunction AddinTest::entry_ = nullptr;
+std::string AddinTest::error_;
+AddinInterface AddinTest::table_ = {};
 
 void AddinTest::SetUpTestSuite() {
-    if (module_ == nullptr) module_ = new addin_module::Module(addin_module::DefaultPath());
+    if (entry_ == nullptr && error_.empty()) {
+        entry_ = FindTestedAddin(&error_);
+        if (entry_ != nullptr) entry_(&table_);
+    }
 }
 
 void AddinTest::SetUp() {
-    ASSERT_TRUE(module_->ok()) << module_->error();
+    ASSERT_NE(entry_, nullptr) << error_;
     tmp = std::make_unique<temp_dir::ScopedTempDir>();
     addin_module::ResetJournal();
     instance = addin().CreateInstance(host.services(), nullptr);
