@@ -4,6 +4,8 @@
 
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
+# Where the presets build: build/<preset> unless told otherwise (make test BUILD_ROOT=/tmp/b).
+BUILD_ROOT ?= build
 
 # Each suite set is a target of its own so that one can be run alone: make test-windows.
 TEST_TARGETS := test-native test-asan test-windows
@@ -20,9 +22,9 @@ test: bootstrap
 
 # One preset: configure, build, run its tests.
 define preset_suite
-	cmake --preset $(1) >/dev/null
-	cmake --build --preset $(1) -j $(JOBS)
-	ctest --preset $(1)
+	cmake --preset $(1) -B $(BUILD_ROOT)/$(1) >/dev/null
+	cmake --build $(BUILD_ROOT)/$(1) -j $(JOBS)
+	ctest --test-dir $(BUILD_ROOT)/$(1) --output-on-failure -j 2
 endef
 
 test-native: bootstrap
@@ -35,9 +37,9 @@ test-windows: bootstrap
 	$(call preset_suite,windows)
 
 dll: bootstrap
-	cmake --preset windows >/dev/null
-	cmake --build --preset windows -j $(JOBS) --target QELALTF QELTEXT
-	@echo "QELALTF.dll: build/windows/bin/QELALTF.dll (beside the stand-in QELTEXT.dll)"
+	cmake --preset windows -B $(BUILD_ROOT)/windows >/dev/null
+	cmake --build $(BUILD_ROOT)/windows -j $(JOBS) --target QELALTF QELTEXT
+	@echo "QELALTF.dll: $(BUILD_ROOT)/windows/bin/QELALTF.dll (beside the stand-in QELTEXT.dll)"
 
 clean:
 	rm -rf build
