@@ -72,10 +72,12 @@ DocumentState* ADDIN_CALL OpenDocument(HostServices* services, HostSource* sourc
     // A close that fails may have lost written bytes: the spool is not the document then.
     if (!CloseHandle(spool)) spooled = false;
 
-    // The library is promised that no file exists at the text path.
-    DeleteFileA(state->textPath);
-    if (!spooled) {
+    // The library is promised that no file exists at the text path: while the reserved file is
+    // still there, the document is not converted, and the file is tried once more on the way out.
+    const bool textPathFree = DeleteFileA(state->textPath) != FALSE;
+    if (!spooled || !textPathFree) {
         DeleteFileA(spoolPath);
+        if (!textPathFree) DeleteFileA(state->textPath);
         return state;
     }
 
@@ -85,7 +87,11 @@ DocumentState* ADDIN_CALL OpenDocument(HostServices* services, HostSource* sourc
         DeleteFileA(state->textPath);
         return state;
     }
-    if (GetFileAttributesA(state->textPath) == INVALID_FILE_ATTRIBUTES) return state;
+    // A file that cannot be seen is not opened, and must not stay behind if it is there after all.
+    if (GetFileAttributesA(state->textPath) == INVALID_FILE_ATTRIBUTES) {
+        DeleteFileA(state->textPath);
+        return state;
+    }
 
     const HANDLE text = OpenExisting(state->textPath, GENERIC_READ);
     if (text == INVALID_HANDLE_VALUE) {
