@@ -11,10 +11,21 @@ constexpr DWORD kChunkRead = ADDIN_MAX_CHUNK - 1;  // one place left for a compl
 
 // Whether the last of `count` bytes begins a double-byte character. Every chunk starts on a
 // character boundary, and a byte that is no lead value always ends a character, so the last byte
-// is a lead byte exactly when the run of lead values that ends the read is odd in length.
+// is a lead byte exactly when the run of lead values that ends the read is odd in length. Each
+// byte value is put to the code page once at most, so a run as long as the chunk costs no more
+// than 256 calls; a single-byte page answers at the first.
 bool EndsInLeadByte(const unsigned char* bytes, DWORD count) {
-    DWORD run = 0;
-    while (run < count && IsDBCSLeadByte(bytes[count - 1 - run])) ++run;
+    if (!IsDBCSLeadByte(bytes[count - 1])) return false;
+    enum : unsigned char { kUnasked, kLead, kNotLead };
+    unsigned char asked[256] = {};
+    asked[bytes[count - 1]] = kLead;
+    DWORD run = 1;
+    while (run < count) {
+        const unsigned char byte = bytes[count - 1 - run];
+        if (asked[byte] == kUnasked) asked[byte] = IsDBCSLeadByte(byte) ? kLead : kNotLead;
+        if (asked[byte] != kLead) break;
+        ++run;
+    }
     return run % 2 == 1;
 }
 
