@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  locales valgrind gnuplot-nox zip
+  locales valgrind gnuplot-nox zip unzip
 )
 
 missing=()

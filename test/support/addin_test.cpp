@@ -25,6 +25,7 @@ void AddinTest::TearDown() {
     if (instance != nullptr) {
         EXPECT_EQ(addin().DestroyInstance(instance), 1);
     }
+    if (tmp == nullptr) return;  // SetUp stopped before anything was made: no add-in to test
     EXPECT_THAT(tmp->Files(), ::testing::IsEmpty()) << "files left in " << tmp->path();
     EXPECT_EQ(host.liveBlocks(), 0u) << "blocks the add-in took and did not give back";
     EXPECT_EQ(host.badReleases(), 0) << "releases of blocks that were not live";
