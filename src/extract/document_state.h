@@ -5,8 +5,9 @@
 #include "addin_interface.h"
 #include "platform/win32.h"
 
-// Open: a valid textFile, and the text file on disk at textPath. Empty: textFile is
-// INVALID_HANDLE_VALUE and no file of the document is left.
+// Open: a valid textFile, the reserved file on disk at textPath and the text file beside it (the
+// same name with ".txt"). Empty: textFile is INVALID_HANDLE_VALUE and no file of the document is
+// left.
 struct DocumentState {
     HostSource* source;      // the source it was opened from; not used after OpenDocument
     HANDLE textFile;         // open for reading, or INVALID_HANDLE_VALUE

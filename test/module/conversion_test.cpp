@@ -40,13 +40,17 @@ protected:
         EXPECT_THAT(tmp->Files(), IsEmpty()) << "files of a document that did not open";
     }
 
-    // An open document: the text file and nothing else in the temporary directory.
+    // An open document: its reserved name and the text file beside it, and nothing else in the
+    // temporary directory.
     void ExpectOpen(const DocumentState* state) {
         ASSERT_NE(state, nullptr);
         EXPECT_NE(state->textFile, INVALID_HANDLE_VALUE);
         EXPECT_EQ(state->readFailed, 0);
-        EXPECT_THAT(tmp->FilesStartingWith("txt"), SizeIs(1)) << "the text file";
-        EXPECT_THAT(tmp->Files(), SizeIs(1)) << "only the text file";
+        const std::string reserved = std::filesystem::path(state->textPath).filename().string();
+        ASSERT_EQ(reserved.substr(0, 3), "txt") << state->textPath;
+        ASSERT_GE(reserved.size(), 4u);
+        const std::string text = reserved.substr(0, reserved.size() - 4) + ".txt";
+        EXPECT_THAT(tmp->Files(), ElementsAre(reserved, text)) << "the reserved name and the text file";
     }
 };
 
@@ -302,11 +306,11 @@ TEST_F(ConversionTest, DocumentsOpenSideBySideWithTextFilesOfTheirOwn) {
     DocumentState* b = Open(second);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
-    EXPECT_THAT(tmp->FilesStartingWith("txt"), SizeIs(2));
+    EXPECT_THAT(tmp->FilesStartingWith("txt"), SizeIs(4)) << "each a reserved name and a text file";
     EXPECT_STRNE(a->textPath, b->textPath);
     EXPECT_EQ(Joined(ReadChunks(b)), "second text");
     EXPECT_EQ(Joined(ReadChunks(a)), "first text");
     EXPECT_EQ(addin().CloseDocument(instance, a), 1);
-    EXPECT_THAT(tmp->FilesStartingWith("txt"), SizeIs(1));
+    EXPECT_THAT(tmp->FilesStartingWith("txt"), SizeIs(2));
     EXPECT_EQ(addin().CloseDocument(instance, b), 1);
 }

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -22,12 +23,19 @@ std::string BaseName(const std::string& path) {
     return path.substr(path.find_last_of('/') + 1);
 }
 
-// The DeleteFileA calls of the log, as "txt" or "qel" (the prefix of the file) and whether it failed.
+// What a file of a document is, by its name: "qel.tmp" the spool file, "txt.tmp" the reserved name,
+// "txt.txt" the text file beside it.
+std::string KindOf(const std::string& path) {
+    const std::string name = BaseName(path);
+    return name.substr(0, 3) + name.substr(name.size() >= 4 ? name.size() - 4 : 0);
+}
+
+// The DeleteFileA calls of the log, by the kind of file and whether it failed.
 std::vector<std::string> Deletions(const std::vector<platform_seam::Call>& log) {
     std::vector<std::string> deletions;
     for (const platform_seam::Call& call : log) {
         if (call.service != Service::DeleteFileA) continue;
-        deletions.push_back(BaseName(call.path).substr(0, 3) + (call.failed ? " (failed)" : ""));
+        deletions.push_back(KindOf(call.path) + (call.failed ? " (failed)" : ""));
     }
     return deletions;
 }
@@ -97,11 +105,12 @@ TEST_F(ConversionSeamTest, ACleanRunMakesTheseCallsInThisOrder) {
     for (const platform_seam::Call& call : platform_seam::Log()) services.push_back(call.service);
     EXPECT_THAT(services, ElementsAre(Service::GetTempPathA, Service::GetTempFileNameA,
                                       Service::GetTempFileNameA, Service::CreateFileA, Service::WriteFile,
-                                      Service::WriteFile, Service::CloseHandle, Service::DeleteFileA,
+                                      Service::WriteFile, Service::CloseHandle, Service::GetFileAttributesA,
                                       Service::DeleteFileA, Service::GetFileAttributesA, Service::CreateFileA,
                                       Service::ReadFile, Service::ReadFile, Service::ReadFile,
-                                      Service::ReadFile, Service::CloseHandle, Service::DeleteFileA));
-    EXPECT_THAT(Deletions(platform_seam::Log()), ElementsAre("txt", "qel", "txt"));
+                                      Service::ReadFile, Service::CloseHandle, Service::DeleteFileA,
+                                      Service::DeleteFileA));
+    EXPECT_THAT(Deletions(platform_seam::Log()), ElementsAre("qel.tmp", "txt.txt", "txt.tmp"));
 }
 
 TEST_F(ConversionSeamTest, EachFailedCallFailsCleanly) {
@@ -120,28 +129,30 @@ TEST_F(ConversionSeamTest, EachFailedCallFailsCleanly) {
         std::vector<std::string> deletions;
         const char* left;  // the prefix of the one file a failed deletion leaves, or null
     };
-    const std::vector<std::string> all = {"txt", "qel", "txt"};
+    const std::vector<std::string> all = {"qel.tmp", "txt.txt", "txt.tmp"};
     auto expectedFor = [&all](Service service, int occurrence) -> Expected {
         switch (service) {
             case Service::GetTempPathA: return {false, "ffff", false, false, {}, nullptr};
             case Service::GetTempFileNameA:
                 if (occurrence == 0) return {false, "ffff", false, false, {}, nullptr};
-                return {false, "ffff", false, false, {"qel"}, nullptr};
+                return {false, "ffff", false, false, {"qel.tmp"}, nullptr};
             case Service::CreateFileA:
-                if (occurrence == 0) return {false, "ffff", false, false, {"txt", "qel"}, nullptr};
+                if (occurrence == 0) return {false, "ffff", false, false, {"txt.tmp", "qel.tmp"}, nullptr};
                 return {false, "ffff", true, false, all, nullptr};
-            case Service::WriteFile: return {false, "ffff", false, false, {"txt", "qel"}, nullptr};
+            case Service::WriteFile: return {false, "ffff", false, false, {"qel.tmp", "txt.tmp"}, nullptr};
             case Service::CloseHandle:
-                if (occurrence == 0) return {false, "ffff", false, false, {"txt", "qel"}, nullptr};
+                if (occurrence == 0) return {false, "ffff", false, false, {"qel.tmp", "txt.tmp"}, nullptr};
                 return {true, "ceee", true, false, all, nullptr};
             case Service::DeleteFileA:
-                // The reserved file still at the text path: not converted, and tried once more.
                 if (occurrence == 0)
-                    return {false, "ffff", false, false, {"txt (failed)", "qel", "txt"}, nullptr};
+                    return {true, "ceee", true, false, {"qel.tmp (failed)", "txt.txt", "txt.tmp"}, "qel.tmp"};
                 if (occurrence == 1)
-                    return {true, "ceee", true, false, {"txt", "qel (failed)", "txt"}, "qel"};
-                return {true, "ceee", true, false, {"txt", "qel", "txt (failed)"}, "txt"};
-            case Service::GetFileAttributesA: return {false, "ffff", true, false, all, nullptr};
+                    return {true, "ceee", true, false, {"qel.tmp", "txt.txt (failed)", "txt.tmp"}, "txt.txt"};
+                return {true, "ceee", true, false, {"qel.tmp", "txt.txt", "txt.tmp (failed)"}, "txt.tmp"};
+            case Service::GetFileAttributesA:
+                // Before the library: a text path that cannot be seen is as good as free.
+                if (occurrence == 0) return {true, "ceee", true, false, all, nullptr};
+                return {false, "ffff", true, false, all, nullptr};
             case Service::ReadFile:
                 // One failed read, then one end; reading again goes on where the text was.
                 if (occurrence == 0) return {true, "fece", true, false, all, nullptr};
@@ -176,14 +187,13 @@ TEST_F(ConversionSeamTest, EachFailedCallFailsCleanly) {
         EXPECT_EQ(journal.textPathExistedCalls, expected.textPathExisted ? 1 : 0);
         EXPECT_THAT(Deletions(log), ElementsAreArray(expected.deletions));
 
-        // The text file's name is deleted under the one name it was given.
-        std::vector<std::string> textPaths;
+        // Each file of the document is deleted under the one name it was given.
+        std::vector<std::string> deleted;
         for (const platform_seam::Call& call : log) {
-            if (call.service == Service::DeleteFileA && BaseName(call.path).rfind("txt", 0) == 0) {
-                textPaths.push_back(call.path);
-            }
+            if (call.service == Service::DeleteFileA) deleted.push_back(call.path);
         }
-        for (const std::string& path : textPaths) EXPECT_EQ(path, textPaths.front());
+        std::sort(deleted.begin(), deleted.end());
+        EXPECT_EQ(std::adjacent_find(deleted.begin(), deleted.end()), deleted.end()) << "a file deleted twice";
 
         const std::vector<std::string> files = tmp->Files();
         if (expected.left == nullptr) {
@@ -195,7 +205,7 @@ TEST_F(ConversionSeamTest, EachFailedCallFailsCleanly) {
                 if (call.service == Service::DeleteFileA && call.failed) failedPath = call.path;
             }
             EXPECT_THAT(files, ElementsAre(BaseName(failedPath)));
-            EXPECT_EQ(BaseName(failedPath).substr(0, 3), expected.left);
+            EXPECT_EQ(KindOf(failedPath), expected.left);
             std::filesystem::remove(failedPath);
         }
         EXPECT_EQ(host.liveBlocks(), 1u) << "blocks left besides the instance";
@@ -234,7 +244,7 @@ TEST_F(ConversionSeamTest, AShortWriteFailsTheDocument) {
         EXPECT_EQ(state->textFile, INVALID_HANDLE_VALUE) << "a truncated spool file was converted";
         EXPECT_EQ(source.readCalls(), nth) << "reading went on after the short write";
         EXPECT_EQ(Journal().convertCalls, 0);
-        EXPECT_THAT(Deletions(platform_seam::Log()), ElementsAre("txt", "qel"));
+        EXPECT_THAT(Deletions(platform_seam::Log()), ElementsAre("qel.tmp", "txt.tmp"));
         EXPECT_THAT(tmp->Files(), IsEmpty());
         TextChunk chunk = {};
         EXPECT_EQ(addin().ReadText(instance, state, &chunk), 0);
@@ -256,13 +266,13 @@ TEST_F(ConversionSeamTest, ClosingWithNullServicesStillClosesAndDeletesTheTextFi
     fake_host::ScriptedSource source(documents::Make("text"));
     DocumentState* state = Open(source);
     ASSERT_NE(state, nullptr);
-    const std::string textPath = state->textPath;
+    const std::string reservedPath = state->textPath;
     platform_seam::Reset();
     EXPECT_EQ(addin().CloseDocument(nullptr, state), 0);
     EXPECT_EQ(platform_seam::Calls(Service::CloseHandle), 1);
-    ASSERT_EQ(platform_seam::Log().size(), 2u);
-    EXPECT_EQ(platform_seam::Log()[1].service, Service::DeleteFileA);
-    EXPECT_EQ(platform_seam::Log()[1].path, textPath);
+    ASSERT_EQ(platform_seam::Log().size(), 3u);
+    EXPECT_THAT(Deletions(platform_seam::Log()), ElementsAre("txt.txt", "txt.tmp"));
+    EXPECT_EQ(platform_seam::Log()[2].path, reservedPath);
     EXPECT_EQ(addin().CloseDocument(instance, state), 1) << "releasing what is left";
-    EXPECT_EQ(platform_seam::TotalCalls(), 2) << "the second close touched files";
+    EXPECT_EQ(platform_seam::TotalCalls(), 3) << "the second close touched files";
 }
