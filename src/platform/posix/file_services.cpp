@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr size_t kTempFileNameLength = 3 + 4 + 4;  // prefix, four hex digits, ".tmp"
 constexpr UINT kUniqueNumbers = 0xFFFF;
 
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1); }
