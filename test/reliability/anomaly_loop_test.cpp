@@ -124,17 +124,7 @@ std::string Lines(const road::Violations& violations) {
     return all;
 }
 
-class AnomalyLoop : public AddinTest {
-protected:
-    void SetUp() override {
-        platform_seam::Reset();
-        AddinTest::SetUp();
-    }
-    void TearDown() override {
-        AddinTest::TearDown();
-        platform_seam::Reset();
-    }
-};
+class AnomalyLoop : public platform_seam::WithPlatformSeam<AddinTest> {};
 
 TEST_F(AnomalyLoop, EveryFailurePointOfTheRoadIsAnsweredAndLeavesNothingBehind) {
     SeamPlatform platform;

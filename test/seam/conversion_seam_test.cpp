@@ -49,17 +49,8 @@ int OccurrenceOf(const std::vector<platform_seam::Call>& log, size_t n) {
 
 }  // namespace
 
-class ConversionSeamTest : public DocumentTest {
+class ConversionSeamTest : public platform_seam::WithPlatformSeam<DocumentTest> {
 protected:
-    void SetUp() override {
-        platform_seam::Reset();
-        DocumentTest::SetUp();
-    }
-    void TearDown() override {
-        DocumentTest::TearDown();
-        platform_seam::Reset();
-    }
-
     // What became of one document: whether it opened, its text, the results of four reads as 'c'
     // (a chunk), 'e' (the end) or 'f' (0), and what CloseDocument answered.
     struct Outcome {

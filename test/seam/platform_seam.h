@@ -59,6 +59,21 @@ void SetLeadBytes(const std::array<bool, 256>& leadBytes);
 // The lead bytes of a real double-byte code page, for SetLeadBytes: 932, 936, 949 or 950.
 std::array<bool, 256> LeadBytesOf(unsigned codePage);
 
+// A test fixture whose every test starts and ends with the seam forgotten (Reset), so that no
+// count, pending failure or lead-byte table passes from one test to the next.
+template <typename Fixture>
+class WithPlatformSeam : public Fixture {
+protected:
+    void SetUp() override {
+        Reset();
+        Fixture::SetUp();
+    }
+    void TearDown() override {
+        Fixture::TearDown();
+        Reset();
+    }
+};
+
 }  // namespace platform_seam
 
 #endif

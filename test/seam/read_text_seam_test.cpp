@@ -29,17 +29,8 @@ std::string Letters(size_t size) {
 
 }  // namespace
 
-class ReadTextSeamTest : public DocumentTest {
+class ReadTextSeamTest : public platform_seam::WithPlatformSeam<DocumentTest> {
 protected:
-    void SetUp() override {
-        platform_seam::Reset();
-        DocumentTest::SetUp();
-    }
-    void TearDown() override {
-        DocumentTest::TearDown();
-        platform_seam::Reset();
-    }
-
     DocumentState* OpenText(const std::string& text) {
         source_ = std::make_unique<fake_host::ScriptedSource>(documents::Make(text));
         DocumentState* state = Open(*source_);
